@@ -1,0 +1,12 @@
+// launchKernel<kernel>(grid, block, args...): the one way Velmora starts a kernel, here
+// with nvcc's own launch syntax. Asynchronous, as CUDA launches are; the result is the
+// launch's own status (configuration errors and the like), not the kernel's.
+#pragma once
+
+#include <cuda_runtime.h>
+
+template <auto Kernel, class... A>
+cudaError_t launchKernel(dim3 grid, dim3 block, A... args) {
+  Kernel<<<grid, block>>>(args...);
+  return cudaGetLastError();
+}

@@ -1,0 +1,24 @@
+#include "vbo.h"
+
+#include <cuda_gl_interop.h>
+
+#include "checked.h"
+#include "frame.h"
+
+GLuint posVbo = 0;
+GLuint colorVbo = 0;
+
+void createVBO(GLuint* vbo, GLenum usage) {
+  glGenBuffers(1, vbo);
+  glBindBuffer(GL_ARRAY_BUFFER, *vbo);
+  glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vboBytes), nullptr, usage);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  cudaSafeCall(cudaGLRegisterBufferObject(*vbo));
+}
+
+void deleteVBO(GLuint* vbo) {
+  glBindBuffer(GL_ARRAY_BUFFER, *vbo);
+  glDeleteBuffers(1, vbo);
+  cudaSafeCall(cudaGLUnregisterBufferObject(*vbo));
+  *vbo = 0;
+}

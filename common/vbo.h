@@ -1,0 +1,13 @@
+// The two vertex buffers each program shares between OpenGL and the GPU runtime.
+// createVBO makes a buffer of vboBytes (contents undefined), leaves the array-buffer
+// binding at 0 and registers the buffer; deleteVBO deletes it in OpenGL, then unregisters
+// it, and zeroes the name. Registration and unregistration are checked calls.
+#pragma once
+
+#include <GL/glew.h>
+
+extern GLuint posVbo;    // positions, 16 bytes per particle
+extern GLuint colorVbo;  // RGBA colours, four floats per particle
+
+void createVBO(GLuint* vbo, GLenum usage);
+void deleteVBO(GLuint* vbo);

@@ -1,0 +1,22 @@
+// CUDA's vector types with CUDA's sizes and alignments (float4 is 16-byte aligned,
+// float3 and dim3 are packed 32-bit fields).
+#pragma once
+
+struct float3 {
+  float x, y, z;
+};
+struct alignas(16) float4 {
+  float x, y, z, w;
+};
+struct uint3 {
+  unsigned int x, y, z;
+};
+struct dim3 {
+  unsigned int x = 1, y = 1, z = 1;
+  constexpr dim3(unsigned int vx = 1, unsigned int vy = 1, unsigned int vz = 1) : x(vx), y(vy), z(vz) {}
+};
+
+inline float3 make_float3(float x, float y, float z) { return float3{x, y, z}; }
+inline float4 make_float4(float x, float y, float z, float w) { return float4{x, y, z, w}; }
+
+static_assert(sizeof(float3) == 12 && sizeof(float4) == 16 && alignof(float4) == 16);
