@@ -5,6 +5,9 @@
 
 #include <cuda_runtime.h>
 
+// Unrolls the loop that follows completely (the kernels' fixed-length tile runs).
+#define UNROLL_FULLY _Pragma("unroll")
+
 template <auto Kernel, class... A>
 cudaError_t launchKernel(dim3 grid, dim3 block, A... args) {
   Kernel<<<grid, block>>>(args...);

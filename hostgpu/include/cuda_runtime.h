@@ -47,6 +47,13 @@ inline cudaError_t cudaMalloc(T** devPtr, size_t size) {
 }
 cudaError_t cudaFree(void* devPtr);
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind);
+// Device variables are ordinary globals here; the symbol is the variable itself.
+template <class T>
+inline cudaError_t cudaMemcpyToSymbol(const T& symbol, const void* src, size_t count, size_t offset = 0,
+                                      cudaMemcpyKind kind = cudaMemcpyHostToDevice) {
+  if (offset + count > sizeof(T) || kind == cudaMemcpyDeviceToHost) return cudaErrorInvalidValue;
+  return cudaMemcpy(const_cast<char*>(reinterpret_cast<const char*>(&symbol)) + offset, src, count, kind);
+}
 cudaError_t cudaMemset(void* devPtr, int value, size_t count);
 cudaError_t cudaDeviceSynchronize();
 cudaError_t cudaGetLastError();

@@ -12,6 +12,9 @@
 
 #include "cuda_runtime.h"
 
+// Unrolls the loop that follows completely (the kernels' fixed-length tile runs).
+#define UNROLL_FULLY _Pragma("GCC unroll 64")
+
 namespace hostgpu {
 
 // Runs blocks [first, end) of the launch whose arguments are at args, every thread of

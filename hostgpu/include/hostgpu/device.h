@@ -28,3 +28,7 @@ inline void __syncthreads() { hostgpu::syncthreads(); }
 
 // The device's fast reciprocal square root, here correctly rounded twice: sqrt, then 1/x.
 inline float rsqrtf(float x) { return 1.0f / std::sqrt(x); }
+
+// The device's integer min and max.
+inline int min(int a, int b) { return a < b ? a : b; }
+inline int max(int a, int b) { return a > b ? a : b; }
