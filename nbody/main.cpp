@@ -34,9 +34,9 @@ void initProgram() { initBodies(); }
 void idle() {
   std::printf("step...\n");
   const uint32_t t0 = tickCount();
-  float4* p = nullptr;
+  void* p = nullptr;
   cudaSafeCall(cudaGLMapBufferObject(&p, posVbo));
-  launchMoveParticlesShared(p, kDt, accel, kBodies, attractor);
+  launchMoveParticlesShared(static_cast<float4*>(p), kDt, accel, kBodies, attractor);
   cudaSafeCall(cudaGLUnmapBufferObject(posVbo));
   const uint32_t t1 = tickCount();
   recordStepTimes(0.0f, tickSeconds(t0, t1));

@@ -38,9 +38,9 @@ void idle() {
     t0 = tickCount();
     t1 = tickCount();
     t2 = tickCount();
-    float4* p = nullptr;
+    void* p = nullptr;
     cudaSafeCall(cudaGLMapBufferObject(&p, posVbo));
-    launchMoveParticles(p, kDt, accel, kParticles, attractor);
+    launchMoveParticles(static_cast<float4*>(p), kDt, accel, kParticles, attractor);
     cudaSafeCall(cudaGLUnmapBufferObject(posVbo));
   } else {
     t0 = tickCount();

@@ -13,8 +13,3 @@ cudaError_t cudaGLRegisterBufferObject(unsigned int bufObj);
 cudaError_t cudaGLUnregisterBufferObject(unsigned int bufObj);
 cudaError_t cudaGLMapBufferObject(void** devPtr, unsigned int bufObj);
 cudaError_t cudaGLUnmapBufferObject(unsigned int bufObj);
-
-template <class T>
-inline cudaError_t cudaGLMapBufferObject(T** devPtr, unsigned int bufObj) {
-  return cudaGLMapBufferObject(reinterpret_cast<void**>(devPtr), bufObj);
-}
