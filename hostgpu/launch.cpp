@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "faults.h"
@@ -152,6 +153,19 @@ void runChunk(void* context, size_t first, size_t end) {
 }
 
 }  // namespace
+
+bool wideCode() {
+  static const bool wide = [] {
+    const char* isa = std::getenv("HOSTGPU_ISA");
+    if (isa != nullptr && std::strcmp(isa, "portable") == 0) return false;
+#if defined(__x86_64__)
+    return __builtin_cpu_supports("avx2") != 0;
+#else
+    return false;
+#endif
+  }();
+  return wide;
+}
 
 void syncthreads() {
   Worker* w = current;

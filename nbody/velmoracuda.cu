@@ -19,15 +19,14 @@ __device__ const float4* stepStart;
 // One tile of bodies per pass, one slot filled by each thread of the block.
 __shared__ float4 shPosition[kTile];
 
-__device__ __forceinline__ float2 tileTerm(float2 acc, float4 q, float4 p) {
+// The attraction of the body at q on the body at p.
+__device__ __forceinline__ float2 tileTerm(float4 q, float4 p) {
   const float dx = q.x - p.x;
   const float dy = q.y - p.y;
   const float s = (dy * dy + dx * dx) + EPS2;
   const float r = 1.0f / rsqrtf(s);
   const float c = 1.0f / (r * (r * r));
-  acc.x = acc.x + (dx * BIGG) * c;
-  acc.y = acc.y + (dy * BIGG) * c;
-  return acc;
+  return make_float2((dx * BIGG) * c, (dy * BIGG) * c);
 }
 
 // Pull toward the attractor, the uniform acceleration, the pair sum, then the move.
@@ -70,10 +69,23 @@ __global__ void moveparticlesSharedOnDevice(float4* positions, float4* velocitie
       const int whole = (m + ((m >> 31) & 63)) & -64;
       int j = 0;
       for (; j < whole; j += 64) {
+        // The 64 terms are independent and only their sum is ordered, so they are formed
+        // first and added after: the same operations in the same order, laid out so that
+        // a compiler can compute the terms side by side.
+        float2 term[64];
         UNROLL_FULLY
-        for (int slot = 0; slot < 64; ++slot) acc = tileTerm(acc, shPosition[j + slot], p);
+        for (int slot = 0; slot < 64; ++slot) term[slot] = tileTerm(shPosition[j + slot], p);
+        UNROLL_FULLY
+        for (int slot = 0; slot < 64; ++slot) {
+          acc.x = acc.x + term[slot].x;
+          acc.y = acc.y + term[slot].y;
+        }
       }
-      for (; j < m; ++j) acc = tileTerm(acc, shPosition[j], p);
+      for (; j < m; ++j) {
+        const float2 t = tileTerm(shPosition[j], p);
+        acc.x = acc.x + t.x;
+        acc.y = acc.y + t.y;
+      }
     }
     __syncthreads();
   }
