@@ -8,10 +8,10 @@
 #include <cstddef>
 
 // Per program.
-extern const char* const programTitle;   // window title
-extern const int windowX, windowY;       // window position, pixels
-extern const size_t vboBytes;            // size of each of the two shared vertex buffers
-extern const int timingWindow;           // steps averaged by each timing line
+extern const char* const programTitle;  // window title
+extern const int windowX, windowY;      // window position, pixels
+extern const size_t vboBytes;           // size of each of the two shared vertex buffers
+extern const int timingWindow;          // steps averaged by each timing line
 
 void initProgram();  // creates buffers and arrays; the tail of initGL
 void display();

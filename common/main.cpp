@@ -1,6 +1,6 @@
 // Start-up: device binding, window, initGL, callbacks, main loop.
-#include <GL/glew.h>
 #include <GL/freeglut.h>
+#include <GL/glew.h>
 
 #include <cuda_gl_interop.h>
 

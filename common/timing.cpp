@@ -38,7 +38,7 @@ void recordStepTimes(float hostSeconds, float deviceSeconds) {
   static std::vector<float> gpuTimes(timingWindow, 0.0f);
   static int sampleIndex = 0;
   float hostAverage, deviceAverage;
-  if (recordSample(cpuTimes.data(), gpuTimes.data(), timingWindow, sampleIndex, hostSeconds,
-                   deviceSeconds, hostAverage, deviceAverage))
+  if (recordSample(cpuTimes.data(), gpuTimes.data(), timingWindow, sampleIndex, hostSeconds, deviceSeconds,
+                   hostAverage, deviceAverage))
     printAverages(std::cout, hostAverage, deviceAverage);
 }

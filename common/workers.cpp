@@ -19,12 +19,12 @@ struct Job {
 
 // Never destroyed: detached workers may still be waiting on it while the process exits.
 struct Pool {
-  std::mutex mutex;                   // guards everything below but the job's counter
-  std::condition_variable wake;       // workers wait here for a new generation
-  std::condition_variable finished;   // the caller waits here for the workers
+  std::mutex mutex;                  // guards everything below but the job's counter
+  std::condition_variable wake;      // workers wait here for a new generation
+  std::condition_variable finished;  // the caller waits here for the workers
   Job* job = nullptr;
-  unsigned long generation = 0;       // bumped for every job
-  unsigned busy = 0;                  // workers still inside the current job
+  unsigned long generation = 0;  // bumped for every job
+  unsigned busy = 0;             // workers still inside the current job
 };
 Pool& pool() {
   static Pool* p = new Pool;

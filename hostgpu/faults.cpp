@@ -1,7 +1,7 @@
 #include "faults.h"
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace hostgpu {
@@ -20,8 +20,11 @@ Plan readPlan() {
   static const struct {
     const char* name;
     Call call;
-  } names[] = {{"register", Call::Register}, {"unregister", Call::Unregister}, {"map", Call::Map},
-               {"unmap", Call::Unmap},       {"malloc", Call::Malloc}};
+  } names[] = {{"register", Call::Register},
+               {"unregister", Call::Unregister},
+               {"map", Call::Map},
+               {"unmap", Call::Unmap},
+               {"malloc", Call::Malloc}};
   const char* colon = std::strchr(spec, ':');
   size_t length = colon ? static_cast<size_t>(colon - spec) : std::strlen(spec);
   for (const auto& n : names) {

@@ -8,12 +8,12 @@
 namespace hostgpu {
 
 struct Fiber {
-  void* context = nullptr;    // where to resume; null while running or finished
-  char* stack = nullptr;      // lowest address; null for a thread's own stack
+  void* context = nullptr;  // where to resume; null while running or finished
+  char* stack = nullptr;    // lowest address; null for a thread's own stack
   size_t stackSize = 0;
   const void* asanBottom = nullptr;  // a thread's own stack, as the address sanitizer reports it
   size_t asanSize = 0;
-  void* tsan = nullptr;       // the thread sanitizer's handle for this fiber
+  void* tsan = nullptr;  // the thread sanitizer's handle for this fiber
   void (*body)(Fiber& self) = nullptr;
 };
 

@@ -32,17 +32,17 @@ struct Launch {
 
 struct Worker {
   const Launch* launch = nullptr;
-  Fiber native;                      // the worker thread itself
-  Fiber plain;                       // runs plain loops; becomes a thread's fiber at a barrier
+  Fiber native;  // the worker thread itself
+  Fiber plain;   // runs plain loops; becomes a thread's fiber at a barrier
   unsigned rangeFirst = 0, rangeEnd = 0;
-  bool fiberMode = false;            // the current block runs as fibers
-  unsigned block = 0;                // that block
-  unsigned firstBarrierThread = 0;   // the thread the plain fiber became
-  unsigned alive = 0;                // its threads that have not returned
-  unsigned arrived = 0;              // of those, the ones waiting at the barrier
-  Fiber* thread[kMaxBlockThreads];   // each thread's fiber, null until it starts
+  bool fiberMode = false;           // the current block runs as fibers
+  unsigned block = 0;               // that block
+  unsigned firstBarrierThread = 0;  // the thread the plain fiber became
+  unsigned alive = 0;               // its threads that have not returned
+  unsigned arrived = 0;             // of those, the ones waiting at the barrier
+  Fiber* thread[kMaxBlockThreads];  // each thread's fiber, null until it starts
   bool done[kMaxBlockThreads];
-  Fiber slot[kMaxBlockThreads];      // fibers for threads after the first barrier thread
+  Fiber slot[kMaxBlockThreads];  // fibers for threads after the first barrier thread
 };
 
 thread_local Worker* current = nullptr;
@@ -91,8 +91,10 @@ unsigned successor(Worker& w, unsigned me) {
 [[noreturn]] void threadFinished(Worker& w, unsigned me) {
   w.done[me] = true;
   --w.alive;
-  if (w.alive == 0) switchFiber(nullptr, w.native);
-  else switchFiber(nullptr, fiberOf(w, successor(w, me)));
+  if (w.alive == 0)
+    switchFiber(nullptr, w.native);
+  else
+    switchFiber(nullptr, fiberOf(w, successor(w, me)));
   std::abort();
 }
 

@@ -125,7 +125,8 @@ void takeSnapshot(const float4* positions, int n) {
   static int capacity = 0;
   if (n > capacity) {
     cudaFree(snapshot);
-    snapshot = static_cast<float4*>(allocateDevice(16ul * static_cast<unsigned long>(n), "the step's body positions"));
+    snapshot = static_cast<float4*>(
+        allocateDevice(16ul * static_cast<unsigned long>(n), "the step's body positions"));
     capacity = n;
     const float4* start = snapshot;
     cudaMemcpyToSymbol(stepStart, &start, sizeof start);
@@ -137,7 +138,8 @@ void launchShared(dim3 grid, float4* positions, float4* velocities, float dt, fl
                   float3 attractor) {
   if (n <= 0) return;
   takeSnapshot(positions, n);
-  launchKernel<moveparticlesSharedOnDevice>(grid, dim3(kTile), positions, velocities, dt, accel, n, attractor);
+  launchKernel<moveparticlesSharedOnDevice>(grid, dim3(kTile), positions, velocities, dt, accel, n,
+                                            attractor);
   cudaDeviceSynchronize();
 }
 

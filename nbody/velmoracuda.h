@@ -8,9 +8,9 @@
 
 #include <cuda_runtime.h>
 
-constexpr int kTile = 64;            // threads per block of the tiled kernel = bodies per tile
-constexpr int kNBodyGrid = 92;       // blocks of the program's launch: covers 5,835 bodies
-constexpr int kDirectBlock = 128;    // threads per block of the direct kernel
+constexpr int kTile = 64;          // threads per block of the tiled kernel = bodies per tile
+constexpr int kNBodyGrid = 92;     // blocks of the program's launch: covers 5,835 bodies
+constexpr int kDirectBlock = 128;  // threads per block of the direct kernel
 
 // Blocks of kTile threads needed for n bodies.
 int nbodyGridSize(int n);

@@ -18,8 +18,10 @@ struct StepJob {
 
 void runStepJob(void* context, size_t begin, size_t end) {
   const StepJob& j = *static_cast<const StepJob*>(context);
-  if (j.avx2) stepParticlesAvx2(j.pos, j.vel, begin, end, j.dt, j.accel, j.attractor);
-  else stepParticlesPortable(j.pos, j.vel, begin, end, j.dt, j.accel, j.attractor);
+  if (j.avx2)
+    stepParticlesAvx2(j.pos, j.vel, begin, end, j.dt, j.accel, j.attractor);
+  else
+    stepParticlesPortable(j.pos, j.vel, begin, end, j.dt, j.accel, j.attractor);
 }
 
 }  // namespace
@@ -49,8 +51,20 @@ void stepParticleReference(float4& pos, float4& vel, float dt, float3 accel, flo
   vel.y = static_cast<float>(vel.y + (static_cast<double>(accel.y) + fy) * static_cast<double>(dt));
   pos.x = static_cast<float>(pos.x + static_cast<double>(vel.x) * dt);
   pos.y = static_cast<float>(pos.y + static_cast<double>(vel.y) * dt);
-  if (pos.x > 1) { pos.x = 1; vel.x = -vel.x; }
-  if (pos.y > 1) { pos.y = 1; vel.y = -vel.y; }
-  if (pos.x < -1) { pos.x = -1; vel.x = -vel.x; }
-  if (pos.y < -1) { pos.y = -1; vel.y = -vel.y; }
+  if (pos.x > 1) {
+    pos.x = 1;
+    vel.x = -vel.x;
+  }
+  if (pos.y > 1) {
+    pos.y = 1;
+    vel.y = -vel.y;
+  }
+  if (pos.x < -1) {
+    pos.x = -1;
+    vel.x = -vel.x;
+  }
+  if (pos.y < -1) {
+    pos.y = -1;
+    vel.y = -vel.y;
+  }
 }

@@ -1,8 +1,8 @@
 // velmora-cpu and velmora-gpu: the 500,000-particle swarm. This file is built twice;
 // VELMORA_DEVICE_STEP picks the step (host loop or device kernel) and the drawing
 // (immediate mode from host arrays, or one array call from the shared buffers).
-#include <GL/glew.h>
 #include <GL/freeglut.h>
+#include <GL/glew.h>
 
 #include <cuda_gl_interop.h>
 
@@ -93,8 +93,10 @@ void drawFromHost() {
 void display() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glPointSize(kPointSize);
-  if (kDeviceStep) drawFromBuffers();
-  else drawFromHost();
+  if (kDeviceStep)
+    drawFromBuffers();
+  else
+    drawFromHost();
   drawMarker();
   glutSwapBuffers();
 }

@@ -7,11 +7,11 @@
 
 constexpr int kParticles = 500000;
 
-extern float4* hostPos;   // host positions, view units
-extern float4* hostVel;   // host velocities, view units per time unit
-extern float* tint;       // colour weight per particle, 0 .. 0.3 (velmora-cpu draws with it)
-extern float4* devVel;    // device velocities, the device step's own
-extern float3 accel;      // uniform acceleration, (0, -0.5, 0) after initialisation
+extern float4* hostPos;  // host positions, view units
+extern float4* hostVel;  // host velocities, view units per time unit
+extern float* tint;      // colour weight per particle, 0 .. 0.3 (velmora-cpu draws with it)
+extern float4* devVel;   // device velocities, the device step's own
+extern float3 accel;     // uniform acceleration, (0, -0.5, 0) after initialisation
 
 // Prints "alokacja... \n", then allocates the host arrays (zero-filled) and devVel.
 void allocateParticles(int n);

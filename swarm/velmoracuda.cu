@@ -27,10 +27,22 @@ __global__ void moveparticlesOnDevice(float4* positions, float4* velocities, flo
   v.y = v.y + dt * (accel.y + fy);
   p.x = p.x + dt * v.x;
   p.y = p.y + dt * v.y;
-  if (p.x > 1.0f) { v.x = -v.x; p.x = 1.0f; }
-  if (p.y > 1.0f) { v.y = -v.y; p.y = 1.0f; }
-  if (p.x < -1.0f) { v.x = -v.x; p.x = -1.0f; }
-  if (p.y < -1.0f) { v.y = -v.y; p.y = -1.0f; }
+  if (p.x > 1.0f) {
+    v.x = -v.x;
+    p.x = 1.0f;
+  }
+  if (p.y > 1.0f) {
+    v.y = -v.y;
+    p.y = 1.0f;
+  }
+  if (p.x < -1.0f) {
+    v.x = -v.x;
+    p.x = -1.0f;
+  }
+  if (p.y < -1.0f) {
+    v.y = -v.y;
+    p.y = -1.0f;
+  }
   positions[i] = p;
   velocities[i] = v;
 }

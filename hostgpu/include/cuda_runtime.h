@@ -11,8 +11,8 @@
 
 #include <cstddef>
 
-#include "hostgpu/types.h"
 #include "hostgpu/device.h"
+#include "hostgpu/types.h"
 
 enum cudaError_t {
   cudaSuccess = 0,

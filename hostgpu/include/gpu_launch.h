@@ -70,9 +70,13 @@ template <auto Kernel, class Args>
 }
 #else
 template <auto Kernel, class Args>
-void runBlocksWide(const void* p, unsigned first, unsigned end) { runBlocks<Kernel, Args>(p, first, end); }
+void runBlocksWide(const void* p, unsigned first, unsigned end) {
+  runBlocks<Kernel, Args>(p, first, end);
+}
 template <auto Kernel, class Args>
-void runOneThreadWide(const void* p) { runOneThread<Kernel, Args>(p); }
+void runOneThreadWide(const void* p) {
+  runOneThread<Kernel, Args>(p);
+}
 #endif
 
 // True when the wide runners may be used: the CPU has the wider unit and HOSTGPU_ISA is
