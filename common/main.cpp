@@ -1,6 +1,7 @@
 // Start-up: device binding, window, initGL, callbacks, main loop.
+#include <GL/glew.h>  // before any other OpenGL header
+
 #include <GL/freeglut.h>
-#include <GL/glew.h>
 
 #include <cuda_gl_interop.h>
 

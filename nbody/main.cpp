@@ -1,7 +1,8 @@
 // velmora-nbody: 5,835 bodies in three disks, one tiled all-pairs step per idle cycle,
 // drawn blended from the shared buffers; the space bar switches trails on and off.
+#include <GL/glew.h>  // before any other OpenGL header
+
 #include <GL/freeglut.h>
-#include <GL/glew.h>
 
 #include <cuda_gl_interop.h>
 

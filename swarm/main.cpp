@@ -1,8 +1,9 @@
 // velmora-cpu and velmora-gpu: the 500,000-particle swarm. This file is built twice;
 // VELMORA_DEVICE_STEP picks the step (host loop or device kernel) and the drawing
 // (immediate mode from host arrays, or one array call from the shared buffers).
+#include <GL/glew.h>  // before any other OpenGL header
+
 #include <GL/freeglut.h>
-#include <GL/glew.h>
 
 #include <cuda_gl_interop.h>
 
