@@ -2,7 +2,7 @@
 // programs cannot carry on from (a host or device allocation that failed, say).
 #pragma once
 
-[[noreturn]] void fatalError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fatalError(const char* message);
 
 // Host heap, zero-filled; fatalError if it cannot be had. `what` names it in the message.
 void* allocateZeroed(unsigned long bytes, const char* what);

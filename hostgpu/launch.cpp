@@ -43,6 +43,11 @@ struct Worker {
   Fiber* thread[kMaxBlockThreads];  // each thread's fiber, null until it starts
   bool done[kMaxBlockThreads];
   Fiber slot[kMaxBlockThreads];  // fibers for threads after the first barrier thread
+
+  ~Worker() {
+    releaseFiber(plain);
+    for (Fiber& f : slot) releaseFiber(f);
+  }
 };
 
 thread_local Worker* current = nullptr;
@@ -54,7 +59,7 @@ Worker& worker() {
     w = std::make_unique<Worker>();
     adoptThread(w->native);
   }
-  return *w;
+  return *w;  // NOLINT(clang-analyzer-cplusplus.NewDelete): w was just assigned, nothing freed it
 }
 
 void threadBody(Fiber& self);

@@ -129,7 +129,7 @@ void takeSnapshot(const float4* positions, int n) {
         allocateDevice(16ul * static_cast<unsigned long>(n), "the step's body positions"));
     capacity = n;
     const float4* start = snapshot;
-    cudaMemcpyToSymbol(stepStart, &start, sizeof start);
+    cudaMemcpyToSymbol(stepStart, &start, sizeof start);  // NOLINT(bugprone-sizeof-expression)
   }
   cudaMemcpy(snapshot, positions, 16ul * static_cast<unsigned long>(n), cudaMemcpyDeviceToDevice);
 }

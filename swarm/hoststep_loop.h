@@ -8,10 +8,9 @@
 
 namespace {
 
-constexpr double kPull = 0.8f;  // KDAT, the single-precision 0.8, widened
-
 inline void stepRange(float4* __restrict pos, float4* __restrict vel, size_t begin, size_t end, float dt,
                       float3 accel, float3 attractor) {
+  constexpr double kPull = 0.8f;  // KDAT, the single-precision 0.8, widened
   const double step = dt, ax = accel.x, ay = accel.y, cx = attractor.x, cy = attractor.y;
   for (size_t i = begin; i < end; ++i) {
     float4 p = pos[i];

@@ -51,6 +51,7 @@ cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind 
 template <class T>
 inline cudaError_t cudaMemcpyToSymbol(const T& symbol, const void* src, size_t count, size_t offset = 0,
                                       cudaMemcpyKind kind = cudaMemcpyHostToDevice) {
+  // NOLINTNEXTLINE(bugprone-sizeof-expression): symbols are often pointers; their size is meant
   if (offset + count > sizeof(T) || kind == cudaMemcpyDeviceToHost) return cudaErrorInvalidValue;
   return cudaMemcpy(const_cast<char*>(reinterpret_cast<const char*>(&symbol)) + offset, src, count, kind);
 }

@@ -23,4 +23,6 @@ inline float2 make_float2(float x, float y) { return float2{x, y}; }
 inline float3 make_float3(float x, float y, float z) { return float3{x, y, z}; }
 inline float4 make_float4(float x, float y, float z, float w) { return float4{x, y, z, w}; }
 
-static_assert(sizeof(float2) == 8 && sizeof(float3) == 12 && sizeof(float4) == 16 && alignof(float4) == 16);
+static_assert(sizeof(float2) == 8 && sizeof(float3) == 12, "CUDA's sizes");
+static_assert(sizeof(float4) == 16, "CUDA's size");
+static_assert(alignof(float4) == 16, "CUDA's alignment");
