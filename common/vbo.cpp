@@ -16,6 +16,18 @@ void createVBO(GLuint* vbo, GLenum usage) {
   cudaSafeCall(cudaGLRegisterBufferObject(*vbo));
 }
 
+void drawVertexBuffers(int count) {
+  glBindBuffer(GL_ARRAY_BUFFER, posVbo);
+  glVertexPointer(3, GL_FLOAT, 16, nullptr);
+  glBindBuffer(GL_ARRAY_BUFFER, colorVbo);
+  glColorPointer(4, GL_FLOAT, 0, nullptr);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_COLOR_ARRAY);
+  glDrawArrays(GL_POINTS, 0, count);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glDisableClientState(GL_COLOR_ARRAY);
+}
+
 void deleteVBO(GLuint* vbo) {
   glBindBuffer(GL_ARRAY_BUFFER, *vbo);
   glDeleteBuffers(1, vbo);

@@ -11,3 +11,7 @@ extern GLuint colorVbo;  // RGBA colours, four floats per particle
 
 void createVBO(GLuint* vbo, GLenum usage);
 void deleteVBO(GLuint* vbo);
+
+// Draws points 0 .. count-1: x, y, z from posVbo (16 bytes apart), RGBA from colorVbo.
+// Leaves the array-buffer binding on colorVbo.
+void drawVertexBuffers(int count);

@@ -49,15 +49,7 @@ void display() {
   glPointSize(kPointSize);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  glBindBuffer(GL_ARRAY_BUFFER, posVbo);
-  glVertexPointer(3, GL_FLOAT, 16, nullptr);
-  glBindBuffer(GL_ARRAY_BUFFER, colorVbo);
-  glColorPointer(4, GL_FLOAT, 0, nullptr);
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_COLOR_ARRAY);
-  glDrawArrays(GL_POINTS, 0, kBodies);
-  glDisableClientState(GL_VERTEX_ARRAY);
-  glDisableClientState(GL_COLOR_ARRAY);
+  drawVertexBuffers(kBodies);
   glPointSize(kMarkerSize);
   glColor4f(1, 0, 0, 0.25f);
   glBegin(GL_POINTS);

@@ -67,18 +67,6 @@ void drawMarker() {
   glEnd();
 }
 
-void drawFromBuffers() {
-  glBindBuffer(GL_ARRAY_BUFFER, posVbo);
-  glVertexPointer(3, GL_FLOAT, 16, nullptr);
-  glBindBuffer(GL_ARRAY_BUFFER, colorVbo);
-  glColorPointer(4, GL_FLOAT, 0, nullptr);
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_COLOR_ARRAY);
-  glDrawArrays(GL_POINTS, 0, kParticles);
-  glDisableClientState(GL_VERTEX_ARRAY);
-  glDisableClientState(GL_COLOR_ARRAY);
-}
-
 void drawFromHost() {
   glBegin(GL_POINTS);
   for (int i = 0; i < kParticles; ++i) {
@@ -95,7 +83,7 @@ void display() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glPointSize(kPointSize);
   if (kDeviceStep)
-    drawFromBuffers();
+    drawVertexBuffers(kParticles);
   else
     drawFromHost();
   drawMarker();
