@@ -22,6 +22,7 @@ cudaError_t cudaMalloc(void** devPtr, size_t size) {
   *devPtr = nullptr;
   if (hostgpu::injectedFault(hostgpu::Call::Malloc)) return record(cudaErrorMemoryAllocation);
   if (size == 0) return cudaSuccess;
+  if (size > size_t(-1) - 255) return record(cudaErrorMemoryAllocation);  // rounding up would wrap
   // 256-byte alignment, as cudaMalloc guarantees.
   void* p = std::aligned_alloc(256, (size + 255) / 256 * 256);
   if (p == nullptr) return record(cudaErrorMemoryAllocation);
