@@ -21,7 +21,7 @@ using HostStepFn = void (*)(std::vector<float4>& pos, std::vector<float4>& vel, 
 
 struct Case {
   std::string name;
-  std::vector<float4> pos, vel;    // state before the first step
+  std::vector<float4> pos, vel;  // state before the first step
   float dt = 0;
   float3 accel{0, 0, 0};
   std::vector<float3> attractors;  // one per step
@@ -59,10 +59,10 @@ struct Module {
   // Every case of the module: the program's seeded state first, then the hand-made ones.
   // quick: fewer steps and a smaller seeded state, for the sanitizers.
   std::vector<Case> (*cases)(bool quick);
-  HostStepFn reference;      // written independently of the kernels
-  Tolerance vsReference;     // a kernel through the host runtime against the reference
-  size_t vboBytes;           // the program's shared position buffer, for the interop timing
-  bool allPairs;             // each step costs n^2 pair terms (else 64 bytes per element)
+  HostStepFn reference;   // written independently of the kernels
+  Tolerance vsReference;  // a kernel through the host runtime against the reference
+  size_t vboBytes;        // the program's shared position buffer, for the interop timing
+  bool allPairs;          // each step costs n^2 pair terms (else 64 bytes per element)
 };
 
 const Module& checkedModule();

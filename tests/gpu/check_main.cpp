@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kGuard = 256;               // elements each side; wider than any block of ours
+constexpr int kGuard = 256;  // elements each side; wider than any block of ours
 constexpr uint32_t kGuardWord = 0xDEADBEEF;
 constexpr char kMagic[8] = {'V', 'L', 'M', 'C', 'H', 'K', '0', '1'};
 
@@ -91,7 +91,8 @@ std::string DeviceState::guardDamage() const {
       if (k >= total) break;
       if (std::memcmp(&all[k], &g, sizeof g) != 0) {
         const long index = static_cast<long>(k) - kGuard;
-        damage = format("%s element %ld (n = %d) overwritten", array == 0 ? "position" : "velocity", index, n);
+        damage =
+            format("%s element %ld (n = %d) overwritten", array == 0 ? "position" : "velocity", index, n);
         return damage;
       }
     }
@@ -123,22 +124,23 @@ class Comparison {
     if (failure_.empty()) failure_ = why;
   }
 
-  void step(int s, const std::vector<float4>& pos, const std::vector<float4>& vel, const std::vector<float4>& refPos,
-            const std::vector<float4>& refVel) {
+  void step(int s, const std::vector<float4>& pos, const std::vector<float4>& vel,
+            const std::vector<float4>& refPos, const std::vector<float4>& refVel) {
     if (!failure_.empty()) return;
     long outliers = 0;
     for (size_t i = 0; i < pos.size(); ++i) {
       const float a[4] = {pos[i].x, pos[i].y, vel[i].x, vel[i].y};
       const float b[4] = {refPos[i].x, refPos[i].y, refVel[i].x, refVel[i].y};
-      if (!sameBits(pos[i].z, refPos[i].z) || !sameBits(pos[i].w, refPos[i].w) || !sameBits(vel[i].z, refVel[i].z) ||
-          !sameBits(vel[i].w, refVel[i].w))
+      if (!sameBits(pos[i].z, refPos[i].z) || !sameBits(pos[i].w, refPos[i].w) ||
+          !sameBits(vel[i].z, refVel[i].z) || !sameBits(vel[i].w, refVel[i].w))
         return fail(format("step %d element %zu: z or w differ", s + 1, i));
       double worst = 0;
       for (int k = 0; k < 4; ++k) {
         const bool fa = std::isfinite(a[k]), fb = std::isfinite(b[k]);
         if (!fa || !fb) {
           // Both non-finite alike is agreement; anything else is a failure.
-          const bool alike = (std::isnan(a[k]) && std::isnan(b[k])) || (std::isinf(a[k]) && sameBits(a[k], b[k]));
+          const bool alike =
+              (std::isnan(a[k]) && std::isnan(b[k])) || (std::isinf(a[k]) && sameBits(a[k], b[k]));
           if (!alike)
             return fail(format("step %d element %zu: %s %s is %g here, %g in the reference", s + 1, i,
                                k < 2 ? "position" : "velocity", k % 2 ? "y" : "x", a[k], b[k]));
@@ -153,18 +155,21 @@ class Comparison {
         maxUlp_ = std::max(maxUlp_, worst);
         continue;
       }
-      const double dv = std::max(std::fabs(double(vel[i].x) - refVel[i].x), std::fabs(double(vel[i].y) - refVel[i].y));
-      const double dp = std::max(std::fabs(double(pos[i].x) - refPos[i].x), std::fabs(double(pos[i].y) - refPos[i].y));
+      const double dv =
+          std::max(std::fabs(double(vel[i].x) - refVel[i].x), std::fabs(double(vel[i].y) - refVel[i].y));
+      const double dp =
+          std::max(std::fabs(double(pos[i].x) - refPos[i].x), std::fabs(double(pos[i].y) - refPos[i].y));
       if (allowedOutliers_ == 0 || dv > outlierVel_ || dp > outlierPos_)
-        return fail(format("step %d element %zu: %.3g ulp (|dpos| %.3g, |dvel| %.3g) over the bound of %.3g ulp", s + 1,
-                           i, worst, dp, dv, tol_.bulkUlp));
+        return fail(
+            format("step %d element %zu: %.3g ulp (|dpos| %.3g, |dvel| %.3g) over the bound of %.3g ulp",
+                   s + 1, i, worst, dp, dv, tol_.bulkUlp));
       ++outliers;
       maxOutlierVel_ = std::max(maxOutlierVel_, dv);
       maxOutlierPos_ = std::max(maxOutlierPos_, dp);
     }
     if (outliers > allowedOutliers_)
-      return fail(format("step %d: %ld elements past %.3g ulp, at most %ld allowed", s + 1, outliers, tol_.bulkUlp,
-                         allowedOutliers_));
+      return fail(format("step %d: %ld elements past %.3g ulp, at most %ld allowed", s + 1, outliers,
+                         tol_.bulkUlp, allowedOutliers_));
     maxOutliers_ = std::max(maxOutliers_, outliers);
   }
 
@@ -189,7 +194,8 @@ class Comparison {
   std::string failure_;
 };
 
-using StepSink = std::function<void(int step, const std::vector<float4>& pos, const std::vector<float4>& vel)>;
+using StepSink =
+    std::function<void(int step, const std::vector<float4>& pos, const std::vector<float4>& vel)>;
 
 // Runs one kernel over one case on this build's runtime. Empty result: no launch error and
 // the guards are untouched; else what went wrong.
@@ -260,15 +266,16 @@ class ResultReader {
     }
     char magic[8];
     uint32_t header[3];
-    if (!get(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0 || !get(header, sizeof header)) {
+    if (!get(magic, sizeof magic) || std::memcmp(magic, kMagic, sizeof magic) != 0 ||
+        !get(header, sizeof header)) {
       problem_ = "not a result file: " + path;
       return;
     }
     std::string stored(header[2], '\0');
     if (!get(stored.data(), stored.size()) || stored != name || header[0] != static_cast<uint32_t>(c.n()) ||
         header[1] != static_cast<uint32_t>(c.steps()))
-      problem_ = format("%s holds %s (n=%u, %u steps), not this case (n=%d, %d steps)", path.c_str(), stored.c_str(),
-                        header[0], header[1], c.n(), c.steps());
+      problem_ = format("%s holds %s (n=%u, %u steps), not this case (n=%d, %d steps)", path.c_str(),
+                        stored.c_str(), header[0], header[1], c.n(), c.steps());
   }
   ~ResultReader() {
     if (file_) std::fclose(file_);
@@ -307,9 +314,10 @@ int runMode(const Module& m, const std::string& dir, bool quick) {
     for (const Kernel& k : m.kernels) {
       const std::string name = resultName(m, k, c);
       ResultWriter writer(dir + "/" + name + ".bin", name, c);
-      const std::string problem =
-          runCase(k, c, [&](int, const std::vector<float4>& p, const std::vector<float4>& v) { writer.step(p, v); });
-      report.line(problem.empty(), "run " + label(m, k, c) + ": " + (problem.empty() ? "guards untouched" : problem));
+      const std::string problem = runCase(
+          k, c, [&](int, const std::vector<float4>& p, const std::vector<float4>& v) { writer.step(p, v); });
+      report.line(problem.empty(),
+                  "run " + label(m, k, c) + ": " + (problem.empty() ? "guards untouched" : problem));
     }
   }
   return report.failures ? 1 : 0;
@@ -325,12 +333,13 @@ Comparison compareWithFile(const Module& m, const Kernel& k, const Case& c, cons
     return cmp;
   }
   std::vector<float4> refPos, refVel;
-  const std::string problem = runCase(k, c, [&](int s, const std::vector<float4>& p, const std::vector<float4>& v) {
-    if (!reader.step(refPos, refVel))
-      cmp.fail(format("result file ends before step %d", s + 1));
-    else
-      cmp.step(s, refPos, refVel, p, v);
-  });
+  const std::string problem =
+      runCase(k, c, [&](int s, const std::vector<float4>& p, const std::vector<float4>& v) {
+        if (!reader.step(refPos, refVel))
+          cmp.fail(format("result file ends before step %d", s + 1));
+        else
+          cmp.step(s, refPos, refVel, p, v);
+      });
   if (!problem.empty()) cmp.fail("this build's run: " + problem);
   return cmp;
 }
@@ -353,9 +362,10 @@ Comparison compareWithHost(const Kernel& k, const Case& c, HostStepFn step, cons
     hostVel.push_back(v);
   });
   Comparison cmp(tol, c);
-  const std::string problem = runCase(k, c, [&](int s, const std::vector<float4>& p, const std::vector<float4>& v) {
-    cmp.step(s, p, v, hostPos[s], hostVel[s]);
-  });
+  const std::string problem =
+      runCase(k, c, [&](int s, const std::vector<float4>& p, const std::vector<float4>& v) {
+        cmp.step(s, p, v, hostPos[s], hostVel[s]);
+      });
   if (!problem.empty()) cmp.fail(problem);
   return cmp;
 }
@@ -389,8 +399,8 @@ int selfcheckMode(const Module& m) {
   for (const Kernel& k : m.kernels)
     for (const Case& c : cases) {
       const Comparison cmp = compareWithHost(k, c, k.gpuRounding, k.vsHost);
-      report.line(cmp.passed(), label(m, k, c) + " with the GPU's rounding, within the compare bound: " +
-                                    cmp.summary());
+      report.line(cmp.passed(),
+                  label(m, k, c) + " with the GPU's rounding, within the compare bound: " + cmp.summary());
     }
 
   // The comparison itself, through result files: a run against itself, then with one
@@ -404,7 +414,8 @@ int selfcheckMode(const Module& m) {
   const std::string path = dir + "/" + name + ".bin";
   {
     ResultWriter writer(path, name, c);
-    runCase(k, c, [&](int, const std::vector<float4>& p, const std::vector<float4>& v) { writer.step(p, v); });
+    runCase(k, c,
+            [&](int, const std::vector<float4>& p, const std::vector<float4>& v) { writer.step(p, v); });
   }
   Comparison same = compareWithFile(m, k, c, dir);
   report.line(same.passed() && same.maxUlp() == 0, "comparison of a run with itself: " + same.summary());
@@ -423,10 +434,12 @@ int selfcheckMode(const Module& m) {
     }
     corrupt(path, c, name, value);
     const Comparison cmp = compareWithFile(m, k, c, dir);
-    report.line(!cmp.passed(), format("comparison fails a result file with %s: ", fault.what) + cmp.summary());
+    report.line(!cmp.passed(),
+                format("comparison fails a result file with %s: ", fault.what) + cmp.summary());
     // Restore the file for the next fault.
     ResultWriter writer(path, name, c);
-    runCase(k, c, [&](int, const std::vector<float4>& pp, const std::vector<float4>& vv) { writer.step(pp, vv); });
+    runCase(k, c,
+            [&](int, const std::vector<float4>& pp, const std::vector<float4>& vv) { writer.step(pp, vv); });
   }
   std::remove(path.c_str());
   rmdir(dir.c_str());

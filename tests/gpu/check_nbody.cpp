@@ -108,7 +108,8 @@ std::vector<Case> nbodyCases(bool quick) {
 // The step in double precision, written from the physics rather than from the kernels:
 // softened attraction of every body (itself adds nothing), constant pull toward the
 // attractor, semi-implicit Euler; only the stored state is rounded to float.
-void referenceStep(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel, float3 attractor) {
+void referenceStep(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel,
+                   float3 attractor) {
   const std::vector<float4> start = pos;
   for (size_t i = 0; i < pos.size(); ++i) {
     const double px = start[i].x, py = start[i].y;
@@ -134,7 +135,8 @@ void referenceStep(std::vector<float4>& pos, std::vector<float4>& vel, float dt,
 }
 
 // The common tail of both kernels with the GPU's rounding.
-void integrateLikeDevice(float4& p, float4& v, float accX, float accY, float dt, float3 accel, float3 attractor) {
+void integrateLikeDevice(float4& p, float4& v, float accX, float accY, float dt, float3 accel,
+                         float3 attractor) {
   const float ax = attractor.x - p.x;
   const float ay = attractor.y - p.y;
   const float dist = 1.0f / rsqrtLikeDevice(std::fma(ax, ax, ay * ay));
@@ -150,7 +152,8 @@ void integrateLikeDevice(float4& p, float4& v, float accX, float accY, float dt,
   p.y = std::fma(dt, v.y, p.y);
 }
 
-void tiledGpuRounding(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel, float3 attractor) {
+void tiledGpuRounding(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel,
+                      float3 attractor) {
   const std::vector<float4> start = pos;
   for (size_t i = 0; i < pos.size(); ++i) {
     const float4 p = start[i];
@@ -167,7 +170,8 @@ void tiledGpuRounding(std::vector<float4>& pos, std::vector<float4>& vel, float 
   }
 }
 
-void directGpuRounding(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel, float3 attractor) {
+void directGpuRounding(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel,
+                       float3 attractor) {
   const std::vector<float4> start = pos;
   for (size_t i = 0; i < pos.size(); ++i) {
     const float4 p = start[i];

@@ -83,21 +83,18 @@ std::vector<Case> swarmCases(bool quick) {
   cases.push_back(randomSwarm("random-129", 129, 3, float3{0, 0, 0}));
   cases.push_back(randomSwarm("single", 1, 4, float3{0.5f, 0.5f, 0}));
   // At rest on the attractor: no pull, only accel; then pulled back along y alone.
-  cases.push_back(handMade("on-attractor",
-                           {{0.3f, -0.2f, 0, 0}, {0.3f, -0.2f, 0, 0}, {-0.9f, 0.9f, 0, 0}},
+  cases.push_back(handMade("on-attractor", {{0.3f, -0.2f, 0, 0}, {0.3f, -0.2f, 0, 0}, {-0.9f, 0.9f, 0, 0}},
                            {{0, 0, 0, 0}, {0.1f, 0.05f, 0, 0}, {0.2f, -0.1f, 0, 0}}, float3{0.3f, -0.2f, 0}));
   // Each particle leaves the square through a corner in the first step: two walls at once.
-  cases.push_back(handMade("walls-two-axes",
-                           {{0.999f, -0.999f, 0, 0}, {-0.999f, 0.999f, 0, 0}, {0.999f, 0.999f, 0, 0},
-                            {-0.999f, -0.999f, 0, 0}},
-                           {{0.5f, -0.5f, 0, 0}, {-0.5f, 0.8f, 0, 0}, {0.5f, 0.8f, 0, 0}, {-0.5f, -0.5f, 0, 0}},
-                           float3{0, 0, 0}));
+  cases.push_back(handMade(
+      "walls-two-axes",
+      {{0.999f, -0.999f, 0, 0}, {-0.999f, 0.999f, 0, 0}, {0.999f, 0.999f, 0, 0}, {-0.999f, -0.999f, 0, 0}},
+      {{0.5f, -0.5f, 0, 0}, {-0.5f, 0.8f, 0, 0}, {0.5f, 0.8f, 0, 0}, {-0.5f, -0.5f, 0, 0}}, float3{0, 0, 0}));
   // Exactly on a wall, and kept there: the attractor in the corner (1, 1) pulls along the
   // wall, so x (or y) stays exactly 1 and must be left alone, not bounced.
-  cases.push_back(handMade("on-wall",
-                           {{1.0f, 0.3f, 0, 0}, {0.3f, 1.0f, 0, 0}, {1.0f, 1.0f, 0, 0}, {1.0f, -1.0f, 0, 0}},
-                           {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0.3f, 0, 0}}, float3{1, 1, 0},
-                           float3{0, 0, 0}));
+  cases.push_back(handMade(
+      "on-wall", {{1.0f, 0.3f, 0, 0}, {0.3f, 1.0f, 0, 0}, {1.0f, 1.0f, 0, 0}, {1.0f, -1.0f, 0, 0}},
+      {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0.3f, 0, 0}}, float3{1, 1, 0}, float3{0, 0, 0}));
   Case moving = randomSwarm("attractor-moving", 300, 5, float3{0, 0, 0});
   for (int s = 0; s < kSteps; ++s)
     moving.attractors[s] = float3{0.1f * s - 0.5f, 0.3f - 0.05f * s, 9.0f};  // z is never read
@@ -107,13 +104,15 @@ std::vector<Case> swarmCases(bool quick) {
   return cases;
 }
 
-void referenceStep(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel, float3 attractor) {
+void referenceStep(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel,
+                   float3 attractor) {
   for (size_t i = 0; i < pos.size(); ++i) stepParticleReference(pos[i], vel[i], dt, accel, attractor);
 }
 
 // The kernel's arithmetic as nvcc compiles it by default: a*b+c contracted into one fused
 // multiply-add wherever the source has that shape, rsqrtf approximate, 1/x exact.
-void gpuRoundingStep(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel, float3 attractor) {
+void gpuRoundingStep(std::vector<float4>& pos, std::vector<float4>& vel, float dt, float3 accel,
+                     float3 attractor) {
   for (size_t i = 0; i < pos.size(); ++i) {
     float4 p = pos[i], v = vel[i];
     const float dx = attractor.x - p.x;
@@ -156,7 +155,8 @@ double splitPos(const Case& c) { return c.dt * c.steps() * splitVel(c); }
 const Module& checkedModule() {
   static const Module module{
       "swarm",
-      {{"moveparticlesOnDevice", launchMoveParticlesWith,
+      {{"moveparticlesOnDevice",
+        launchMoveParticlesWith,
         // Per step the device differs by a few roundings: rsqrtf is within 2 ulp, the
         // reciprocals are exact, and three multiply-adds are fused (each fusion drops one
         // rounding of half an ulp). The pull enters the velocity scaled by dt, and the

@@ -65,8 +65,8 @@ int timeInterop(const Module& m, const Case& c) {
   glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(n * sizeof(float4)), c.pos.data());
   glBindBuffer(GL_ARRAY_BUFFER, 0);
   if (cudaError_t e = cudaGLRegisterBufferObject(vbo); e != cudaSuccess) {
-    std::printf("SKIP  %s interop timing: cannot register a buffer with the GL context of \"%s\": %s\n", m.name,
-                renderer ? renderer : "?", cudaGetErrorString(e));
+    std::printf("SKIP  %s interop timing: cannot register a buffer with the GL context of \"%s\": %s\n",
+                m.name, renderer ? renderer : "?", cudaGetErrorString(e));
     return 0;
   }
   float4* vel = nullptr;
@@ -88,10 +88,12 @@ int timeInterop(const Module& m, const Case& c) {
       return 1;
     }
     if (r >= kWarmup)
-      samples.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+      samples.push_back(
+          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
-  std::printf("time  %s interop: map + %s + unmap on a registered %zu-byte buffer (%s): %.1f us (median of %d)\n",
-              m.name, k.name, m.vboBytes, renderer ? renderer : "?", median(samples), kTimed);
+  std::printf(
+      "time  %s interop: map + %s + unmap on a registered %zu-byte buffer (%s): %.1f us (median of %d)\n",
+      m.name, k.name, m.vboBytes, renderer ? renderer : "?", median(samples), kTimed);
   cudaGLUnregisterBufferObject(vbo);
   glDeleteBuffers(1, &vbo);
   cudaFree(vel);
@@ -143,11 +145,11 @@ int timeKernels(const Module& m, const std::vector<Case>& cases) {
     const double us = median(samples);
     const double n = c.n();
     if (m.allPairs)
-      std::printf("time  %s/%s n=%d: %.1f us/step, %.3g pair interactions/s (median of %d)\n", m.name, k.name, c.n(),
-                  us, n * n / (us * 1e-6), kTimed);
+      std::printf("time  %s/%s n=%d: %.1f us/step, %.3g pair interactions/s (median of %d)\n", m.name, k.name,
+                  c.n(), us, n * n / (us * 1e-6), kTimed);
     else
-      std::printf("time  %s/%s n=%d: %.1f us/step, %.1f GB/s effective at 64 bytes/particle (median of %d)\n", m.name,
-                  k.name, c.n(), us, 64 * n / (us * 1e-6) / 1e9, kTimed);
+      std::printf("time  %s/%s n=%d: %.1f us/step, %.1f GB/s effective at 64 bytes/particle (median of %d)\n",
+                  m.name, k.name, c.n(), us, 64 * n / (us * 1e-6) / 1e9, kTimed);
   }
   cudaEventDestroy(start);
   cudaEventDestroy(stop);
