@@ -1,7 +1,8 @@
 #include "gl_window.h"
 
+#include <GL/glew.h>  // before any other OpenGL header
+
 #include <GL/freeglut.h>
-#include <GL/glew.h>
 #include <X11/Xlib.h>
 
 #include <chrono>

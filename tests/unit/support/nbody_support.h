@@ -1,0 +1,29 @@
+// Shared by the n-body tests: the seeded bodies and exact float comparison.
+#pragma once
+
+#include <cuda_runtime.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+struct Bodies {
+  std::vector<float4> pos, vel;
+};
+
+// The bodies as velmora-nbody starts them: the colour fill's 5,835 draws, then seedDisks.
+// Seeded on first use from this process's generator, so nothing in the process may draw
+// from it before.
+const Bodies& seededBodies();
+
+inline uint32_t bitsOf(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, sizeof u);
+  return u;
+}
+inline float floatOf(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
+inline bool sameBits(const float4& a, const float4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
