@@ -83,7 +83,7 @@ void settleGlut() {
   const auto giveUp = Clock::now() + std::chrono::seconds(5);
   auto quietSince = Clock::now();
   int seen = displays;
-  while (Clock::now() - quietSince < std::chrono::milliseconds(150) && Clock::now() < giveUp) {
+  while (Clock::now() - quietSince < std::chrono::milliseconds(500) && Clock::now() < giveUp) {
     glutMainLoopEvent();
     if (displays != seen) {
       seen = displays;
