@@ -10,7 +10,7 @@ start)
   rm -f "$dir/display" "$dir/number"
   # setsid and closed standard streams: ctest must not wait for, or reap, the server.
   # -noreset: a reset when the last client leaves refuses the next test's connection.
-  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+  setsid Xvfb -displayfd 3 -screen 0 3072x3072x24 -nolisten tcp -noreset \
     3>"$dir/number" >"$dir/xvfb.log" 2>&1 </dev/null &
   echo $! >"$dir/pid"
   tries=0

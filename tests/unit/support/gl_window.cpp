@@ -12,7 +12,13 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
+
+constexpr int kWindowSide = 24;
+constexpr int kCellSide = 32;     // window plus a gap
+constexpr int kScreenCells = 96;  // per row and column of the 3072x3072 screen (xvfb.sh)
 
 int displays = 0;
 
@@ -50,7 +56,11 @@ bool open() {
   char program[] = "velmora-unit";
   char* argv[] = {program, nullptr};
   glutInit(&argc, argv);
-  glutInitWindowSize(500, 500);
+  // Tests run in parallel on one X server. A window covered by another one is not redrawn,
+  // so each process puts its small window in a place of its own on a large screen.
+  const int slot = static_cast<int>(getpid() % (kScreenCells * kScreenCells));
+  glutInitWindowSize(kWindowSide, kWindowSide);
+  glutInitWindowPosition(slot % kScreenCells * kCellSide, slot / kScreenCells * kCellSide);
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
   glutCreateWindow("velmora unit");
   glutDisplayFunc(countingDisplay);
