@@ -311,6 +311,7 @@ int main(int argc, char** argv) {
 
   if (options.json) {
     std::vector<JsonObject> kinds;
+    kinds.reserve(steps.size());
     for (const StepFigure& f : steps) kinds.push_back(stepJson(f));
     JsonObject swarm;
     swarm.integer("particles", kParticles)

@@ -3,6 +3,8 @@
 
 #include <cuda_runtime.h>
 
+#include "bits.h"
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -15,15 +17,3 @@ struct Bodies {
 // Seeded on first use from this process's generator, so nothing in the process may draw
 // from it before.
 const Bodies& seededBodies();
-
-inline uint32_t bitsOf(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
-inline float floatOf(uint32_t u) {
-  float f;
-  std::memcpy(&f, &u, sizeof f);
-  return f;
-}
-inline bool sameBits(const float4& a, const float4& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
