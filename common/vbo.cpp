@@ -16,6 +16,18 @@ void createVBO(GLuint* vbo, GLenum usage) {
   cudaSafeCall(cudaGLRegisterBufferObject(*vbo));
 }
 
+void copyPositionsToBuffer(const float4* positions, int count) {
+  glBindBufferARB(GL_ARRAY_BUFFER, posVbo);
+  if (auto* position = static_cast<float*>(glMapBufferARB(GL_ARRAY_BUFFER, GL_WRITE_ONLY))) {
+    for (int i = 0; i < count; ++i) {
+      position[4 * i + 0] = positions[i].x;
+      position[4 * i + 1] = positions[i].y;
+      position[4 * i + 2] = positions[i].z;
+    }
+  }
+  glUnmapBufferARB(GL_ARRAY_BUFFER);
+}
+
 void drawVertexBuffers(int count) {
   glBindBuffer(GL_ARRAY_BUFFER, posVbo);
   glVertexPointer(3, GL_FLOAT, 16, nullptr);

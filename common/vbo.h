@@ -6,11 +6,17 @@
 
 #include <GL/glew.h>
 
+#include <cuda_runtime.h>
+
 extern GLuint posVbo;    // positions, 16 bytes per particle
 extern GLuint colorVbo;  // RGBA colours, four floats per particle
 
 void createVBO(GLuint* vbo, GLenum usage);
 void deleteVBO(GLuint* vbo);
+
+// Copies x, y and z of positions[0 .. count-1] into posVbo (w is not written), through
+// OpenGL's own mapping; a failed map skips the copy. Leaves posVbo bound as the array buffer.
+void copyPositionsToBuffer(const float4* positions, int count);
 
 // Draws points 0 .. count-1: x, y, z from posVbo (16 bytes apart), RGBA from colorVbo.
 // Leaves the array-buffer binding on colorVbo.

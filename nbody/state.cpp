@@ -93,15 +93,7 @@ void initBodies() {
   seedDisks();
   uploadVelocities(kBodies);
 
-  glBindBufferARB(GL_ARRAY_BUFFER, posVbo);
-  if (auto* position = static_cast<float*>(glMapBufferARB(GL_ARRAY_BUFFER, GL_WRITE_ONLY))) {
-    for (int k = 0; k < kBodies; ++k) {
-      position[4 * k + 0] = hostPos[k].x;
-      position[4 * k + 1] = hostPos[k].y;
-      position[4 * k + 2] = hostPos[k].z;
-    }
-  }
-  glUnmapBufferARB(GL_ARRAY_BUFFER);
+  copyPositionsToBuffer(hostPos, kBodies);
 
   accel = float3{0, 0, 0};
 }

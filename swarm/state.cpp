@@ -76,15 +76,7 @@ void initSwarm() {
   seedParticles();
   uploadVelocities(kParticles);
 
-  glBindBufferARB(GL_ARRAY_BUFFER, posVbo);
-  if (auto* position = static_cast<float*>(glMapBufferARB(GL_ARRAY_BUFFER, GL_WRITE_ONLY))) {
-    for (int i = 0; i < kParticles; ++i) {
-      position[4 * i + 0] = hostPos[i].x;
-      position[4 * i + 1] = hostPos[i].y;
-      position[4 * i + 2] = hostPos[i].z;
-    }
-  }
-  glUnmapBufferARB(GL_ARRAY_BUFFER);
+  copyPositionsToBuffer(hostPos, kParticles);
 
   accel = float3{0, -0.5f, 0};
 }
