@@ -15,6 +15,7 @@
 #include "gl_window.h"
 #include "nbody.h"
 #include "nbody_support.h"
+#include "startup_checks.h"
 #include "vbo.h"
 
 namespace {
@@ -43,14 +44,6 @@ const Started& started() {
     return r;
   }();
   return s;
-}
-
-std::vector<float4> readBuffer(GLuint buffer) {
-  std::vector<float4> data(kBodies);
-  glBindBuffer(GL_ARRAY_BUFFER, buffer);
-  glGetBufferSubData(GL_ARRAY_BUFFER, 0, 16 * GLsizeiptr{kBodies}, data.data());
-  glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(started().arrayBinding));
-  return data;
 }
 
 // The generator's rule, walked here on its own: the three draws of body i come after the
@@ -192,7 +185,7 @@ TEST_F(BodiesStart, EveryVelocityInRangeAndEveryBodyFlat) {
 }
 
 TEST_F(BodiesStart, ColourBufferIsOneBluishGrey) {
-  const std::vector<float4> colour = readBuffer(colorVbo);
+  const std::vector<float4> colour = readBuffer(colorVbo, kBodies, started().arrayBinding);
   int wrong = 0;
   for (const float4& c : colour)
     wrong += bitsOf(c.x) != bitsOf(0.25f) || bitsOf(c.y) != bitsOf(0.25f) || bitsOf(c.z) != 0x3EB33333u ||
@@ -201,36 +194,11 @@ TEST_F(BodiesStart, ColourBufferIsOneBluishGrey) {
 }
 
 TEST_F(BodiesStart, BuffersHoldThePositionsAndStayRegistered) {
-  EXPECT_NE(posVbo, 0u);
-  EXPECT_NE(colorVbo, 0u);
-  EXPECT_NE(posVbo, colorVbo);
-  EXPECT_EQ(started().arrayBinding, static_cast<GLint>(posVbo)) << "the position fill leaves posVbo bound";
-  for (GLuint buffer : {posVbo, colorVbo}) {
-    GLint size = 0;
-    glBindBuffer(GL_ARRAY_BUFFER, buffer);
-    glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
-    EXPECT_EQ(size, 93360);
-    void* mapped = nullptr;
-    EXPECT_EQ(cudaGLMapBufferObject(&mapped, buffer), cudaSuccess) << "registered by createVBO";
-    EXPECT_EQ(cudaGLUnmapBufferObject(buffer), cudaSuccess);
-  }
-  glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(started().arrayBinding));
-
-  // x, y and z are copied; w is never written, so its contents are not checked.
-  const std::vector<float4> position = readBuffer(posVbo);
-  int differ = 0;
-  for (int i = 0; i < kBodies; ++i)
-    differ += bitsOf(position[i].x) != bitsOf(hostPos[i].x) ||
-              bitsOf(position[i].y) != bitsOf(hostPos[i].y) || bitsOf(position[i].z) != bitsOf(hostPos[i].z);
-  EXPECT_EQ(differ, 0);
+  expectSharedBuffers(kBodies, hostPos, started().arrayBinding);
 }
 
 TEST_F(BodiesStart, DeviceVelocitiesUploadedAndAccelZero) {
-  std::vector<float4> device(kBodies);
-  ASSERT_EQ(cudaMemcpy(device.data(), devVel, 16 * size_t{kBodies}, cudaMemcpyDeviceToHost), cudaSuccess);
-  int differ = 0;
-  for (int i = 0; i < kBodies; ++i) differ += !sameBits(device[i], hostVel[i]);
-  EXPECT_EQ(differ, 0);
+  expectDeviceCopy(devVel, hostVel, kBodies);
   EXPECT_EQ(bitsOf(accel.x), 0u);
   EXPECT_EQ(bitsOf(accel.y), 0u);
   EXPECT_EQ(bitsOf(accel.z), 0u);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gl_window.h"
+#include "startup_checks.h"
 #include "swarm.h"
 #include "swarm_support.h"
 #include "vbo.h"
@@ -37,14 +38,6 @@ const Started& started() {
     return r;
   }();
   return s;
-}
-
-std::vector<float4> readBuffer(GLuint buffer) {
-  std::vector<float4> data(kParticles);
-  glBindBuffer(GL_ARRAY_BUFFER, buffer);
-  glGetBufferSubData(GL_ARRAY_BUFFER, 0, 16 * GLsizeiptr{kParticles}, data.data());
-  glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(started().arrayBinding));
-  return data;
 }
 
 // The generator's rule, walked here independently to find which particles drew what.
@@ -96,7 +89,7 @@ TEST_F(SwarmStart, ParticleZeroDrawsTheResultsAfterTheColourFill) {
 TEST_F(SwarmStart, ColourVertexZeroComesFromTheFirstDraw) {
   EXPECT_EQ(draws().colour[0], 41);
   EXPECT_EQ(tintOf(41), 0.00037537768f);
-  const std::vector<float4> colour = readBuffer(colorVbo);
+  const std::vector<float4> colour = readBuffer(colorVbo, kParticles, started().arrayBinding);
   EXPECT_EQ(colour[0].x, 0.0015015107f);
   EXPECT_EQ(colour[0].y, 0.0011261330f);
   EXPECT_EQ(colour[0].z, 0.0f);
@@ -137,7 +130,7 @@ TEST_F(SwarmStart, ExtremeDrawsGiveTheEndsOfEveryRange) {
     EXPECT_EQ(value(foundZero, place), atZero[place]) << "draw " << place << " of particle " << foundZero;
   }
 
-  const std::vector<float4> colour = readBuffer(colorVbo);
+  const std::vector<float4> colour = readBuffer(colorVbo, kParticles, started().arrayBinding);
   int maxVertex = -1, zeroVertex = -1;
   for (int i = 0; i < kParticles; ++i) {
     if (maxVertex < 0 && draws().colour[i] == 32767) maxVertex = i;
@@ -153,7 +146,7 @@ TEST_F(SwarmStart, ExtremeDrawsGiveTheEndsOfEveryRange) {
 
 TEST_F(SwarmStart, EveryValueInItsRangeAndTheSwarmFlat) {
   int outside = 0, notFlat = 0, blue = 0;
-  const std::vector<float4> colour = readBuffer(colorVbo);
+  const std::vector<float4> colour = readBuffer(colorVbo, kParticles, started().arrayBinding);
   for (int i = 0; i < kParticles; ++i) {
     const float4 p = hostPos[i], v = hostVel[i];
     outside += !(p.x >= -1 && p.x <= 1 && p.y >= -1 && p.y <= 1 && v.x >= -0.25f && v.x <= 0.25f &&
@@ -167,34 +160,11 @@ TEST_F(SwarmStart, EveryValueInItsRangeAndTheSwarmFlat) {
 }
 
 TEST_F(SwarmStart, BuffersHoldThePositionsAndStayRegistered) {
-  EXPECT_NE(posVbo, 0u);
-  EXPECT_NE(colorVbo, 0u);
-  EXPECT_EQ(started().arrayBinding, static_cast<GLint>(posVbo)) << "the position fill leaves posVbo bound";
-  for (GLuint buffer : {posVbo, colorVbo}) {
-    GLint size = 0;
-    glBindBuffer(GL_ARRAY_BUFFER, buffer);
-    glGetBufferParameteriv(GL_ARRAY_BUFFER, GL_BUFFER_SIZE, &size);
-    EXPECT_EQ(size, 8000000);
-    void* mapped = nullptr;
-    EXPECT_EQ(cudaGLMapBufferObject(&mapped, buffer), cudaSuccess) << "registered by createVBO";
-    EXPECT_EQ(cudaGLUnmapBufferObject(buffer), cudaSuccess);
-  }
-  glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(started().arrayBinding));
-
-  const std::vector<float4> position = readBuffer(posVbo);
-  int differ = 0;
-  for (int i = 0; i < kParticles; ++i)
-    differ += bitsOf(position[i].x) != bitsOf(hostPos[i].x) ||
-              bitsOf(position[i].y) != bitsOf(hostPos[i].y) || bitsOf(position[i].z) != bitsOf(hostPos[i].z);
-  EXPECT_EQ(differ, 0);
+  expectSharedBuffers(kParticles, hostPos, started().arrayBinding);
 }
 
 TEST_F(SwarmStart, DeviceVelocitiesUploadedAndAccelSet) {
-  std::vector<float4> device(kParticles);
-  ASSERT_EQ(cudaMemcpy(device.data(), devVel, 16 * size_t{kParticles}, cudaMemcpyDeviceToHost), cudaSuccess);
-  int differ = 0;
-  for (int i = 0; i < kParticles; ++i) differ += !sameBits(device[i], hostVel[i]);
-  EXPECT_EQ(differ, 0);
+  expectDeviceCopy(devVel, hostVel, kParticles);
   EXPECT_EQ(accel.x, 0.0f);
   EXPECT_EQ(accel.y, -0.5f);
   EXPECT_EQ(accel.z, 0.0f);

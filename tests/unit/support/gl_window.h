@@ -1,5 +1,5 @@
-// A real OpenGL context for the tests that need one: one GLUT window per process, 500 by
-// 500 like the programs' own, on the X server of the unit_xvfb ctest fixture (its display
+// A real OpenGL context for the tests that need one: one small GLUT window per process, in
+// a place of its own, on the X server of the unit_xvfb ctest fixture (its display
 // is read from $VELMORA_XVFB_DIR/display) or, run by hand, on $DISPLAY. GLEW is loaded.
 #pragma once
 
